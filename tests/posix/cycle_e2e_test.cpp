@@ -1,6 +1,7 @@
 // The real srvwarden binary through whole check cycles on a pseudo-terminal,
 // with an interpreter stand-in that serves prepared lists cycle by cycle.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -150,4 +151,20 @@ TEST_F(CycleEndToEnd, CtrlCAtTheConsoleEndsTheWatchdogAtOnce) {
     pty_result r = run_on_pty(options);
     EXPECT_FALSE(r.timed_out);
     EXPECT_EQ(r.signal, SIGINT);
+}
+
+TEST_F(CycleEndToEnd, TheConsoleIsNotHandedDownToTheCommands) {
+    // The stand-in notes every descriptor it inherited beyond the standard
+    // three, then leaves an empty list to end the run.
+    write_file(directory + "/fds.sh",
+               "#!/bin/sh\n"
+               "for fd in /proc/$$/fd/*; do\n"
+               "  n=${fd##*/}; [ \"$n\" -gt 2 ] && readlink \"$fd\" >> inherited.txt\n"
+               "done\n"
+               ": > process.txt\n");
+    ASSERT_EQ(chmod((directory + "/fds.sh").c_str(), 0755), 0);
+    pty_result r = run({"40", "0"}, "fds.sh");
+    ASSERT_EQ(r.exit_status, 3);
+    EXPECT_EQ(read_file(directory + "/inherited.txt").find("/dev/tty"), std::string::npos)
+        << read_file(directory + "/inherited.txt");
 }
