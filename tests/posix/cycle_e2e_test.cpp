@@ -168,3 +168,65 @@ TEST_F(CycleEndToEnd, TheConsoleIsNotHandedDownToTheCommands) {
     EXPECT_EQ(read_file(directory + "/inherited.txt").find("/dev/tty"), std::string::npos)
         << read_file(directory + "/inherited.txt");
 }
+
+namespace {
+
+// The stamp the local clock of zone `zone` shows `seconds` after 1970.
+std::string stamp_in_zone(const char *zone, time_t seconds) {
+    std::string saved = getenv("TZ") != nullptr ? getenv("TZ") : "";
+    bool had = getenv("TZ") != nullptr;
+    setenv("TZ", zone, 1);
+    tzset();
+    struct tm local;
+    localtime_r(&seconds, &local);
+    char text[32];
+    strftime(text, sizeof text, "[%m/%d/%y @ %H:%M]", &local);
+    if (had)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+    return text;
+}
+
+}  // namespace
+
+TEST_F(CycleEndToEnd, StampsPast2038ShowTheRightLocalTime) {
+    const char *faketime = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
+    if (access(faketime, R_OK) != 0) GTEST_SKIP() << "libfaketime is not installed";
+    // libfaketime reads an absolute "@" time as local time, so the zones are
+    // told apart with an offset from now: 6000 days on is well past 2038.
+    const long offset = 6000L * 24 * 3600;
+    struct clock_case {
+        const char *zone;
+        const char *fake_time;
+        const char *stamp;  // nullptr: computed from now + offset
+    };
+    const clock_case cases[] = {
+        {"UTC0", "@2040-03-05 07:08:09", "[03/05/40 @ 07:08]"},
+        {"UTC0", "@2106-02-07 06:28:20", "[02/07/06 @ 06:28]"},  // past the unsigned 32-bit range too
+        {"UTC0", "+6000d", nullptr},
+        {"JST-9", "+6000d", nullptr},
+        {"EST5EDT", "+6000d", nullptr},
+    };
+    for (const clock_case &c : cases) {
+        pty_options options;
+        options.argv = {SRVWARDEN_BINARY, "40", "0"};
+        options.environment = environment_with(
+            {"COMSPEC=no-such-interpreter.exe", std::string("TZ=") + c.zone, std::string("LD_PRELOAD=") + faketime,
+             std::string("FAKETIME=") + c.fake_time, "ASAN_OPTIONS=verify_asan_link_order=0"});
+        options.directory = directory;
+        time_t before = time(nullptr) + offset;
+        pty_result r = run_on_pty(options);
+        time_t after = time(nullptr) + offset;
+        EXPECT_EQ(r.exit_status, 4) << c.zone;
+        size_t at = r.terminal.find(" Checking Windows processes.\r\n");
+        ASSERT_NE(at, std::string::npos) << c.zone;
+        std::string shown = r.terminal.substr(at - 18, 18);
+        if (c.stamp != nullptr)
+            EXPECT_EQ(shown, c.stamp) << c.zone;
+        else
+            EXPECT_TRUE(shown == stamp_in_zone(c.zone, before) || shown == stamp_in_zone(c.zone, after))
+                << c.zone << ": " << shown << " vs " << stamp_in_zone(c.zone, before);
+    }
+}
