@@ -100,14 +100,24 @@ void platform_exit(int status) {
 static FILE *list_file = nullptr;
 
 int platform_list_open(const char *name) {
-    list_file = fopen(name, "rbe");
-    if (list_file == nullptr) return -1;
+    // Without O_NONBLOCK a named pipe in place of the file would hold the
+    // open until some writer came, stopping every later cycle; opened this
+    // way it is taken at once, and its failed seek ends the program like any
+    // other unseekable list. For regular files the flag changes nothing.
+    int fd = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
     // A directory opens on Linux; reading it is what fails. Treat it as a file
     // that cannot be opened.
     struct stat info;
-    if (fstat(fileno(list_file), &info) != 0 || S_ISDIR(info.st_mode)) {
-        fclose(list_file);
-        list_file = nullptr;
+    int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode) || flags < 0 ||
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        close(fd);
+        return -1;
+    }
+    list_file = fdopen(fd, "rb");
+    if (list_file == nullptr) {
+        close(fd);
         return -1;
     }
     return 0;
