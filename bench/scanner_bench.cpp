@@ -11,11 +11,11 @@
 
 namespace {
 
-const char server_row[] = "map-server.exe             4711  Normal     0:12:31   73     52440 \r\n";
+const char server_row[] = "map-server.exe 4711 AboveNormal 0:12:31 73 52440 \r\n";
 
-// A process table as the process tool writes it, exactly
-// process_list_capacity bytes long: a header, rows of ordinary processes and,
-// when `with_server` is set, the server's row as the very last one, so the
+// A process table as process.exe writes it, exactly process_list_capacity
+// bytes long: the header, rows of ordinary processes and, when
+// `with_server` is set, the server's row as the very last one, so the
 // scanner has to walk every byte before it.
 std::string make_process_list(bool with_server) {
     static const char *const names[] = {
@@ -23,24 +23,29 @@ std::string make_process_list(bool with_server) {
         "systemd-journald", "systemd-udevd", "dbus-daemon", "cron", "rsyslogd", "sshd",
         "agetty", "bash", "login-server.exe", "char-server.exe", "mysqld", "nginx",
         "python3", "containerd-shim-runc-v2", "chronyd", "polkitd", "NetworkManager",
-        "kworker/u8:2-events_unbound", "irq/122-pciehp", "jbd2/sda1-8", "tmux: server",
+        "kworker/u8:2-events_unbound", "irq/122-pciehp", "jbd2/sda1-8", "tmux:_server",
     };
     const int name_count = static_cast<int>(sizeof names / sizeof names[0]);
     const size_t capacity = static_cast<size_t>(process_list_capacity);
     const size_t tail = with_server ? sizeof server_row - 1 : 0;
+    const char row_format[] = "%s %u %s %u:%02u:%02u %u %u \r\n";
 
-    std::string list = "Image Name                  PID  Priority   CPU-Time CPU%  Mem(KiB) \r\n";
+    std::string list = "Image-Name PID Priority CPU-Time CPU% Mem(KiB) \r\n";
     char row[200];
     for (unsigned i = 0;; i++) {
-        int length = snprintf(row, sizeof row, "%-24s %7u  %-8s %3u:%02u:%02u %4u %9u \r\n",
-                              names[i % name_count], 1 + i * 7, i % 5 ? "Normal" : "High",
-                              i % 9, i % 60, (i * 13) % 60, i % 4, 800 + (i * 997) % 90000);
-        if (list.size() + static_cast<size_t>(length) + tail > capacity) break;
+        int length = snprintf(row, sizeof row, row_format, names[i % name_count], 1 + i * 7,
+                              i % 5 ? "Normal" : "High", i % 9, i % 60, (i * 13) % 60, i % 4,
+                              800 + (i * 997) % 90000);
+        // Stop while there is still room for a last ordinary row.
+        if (list.size() + static_cast<size_t>(length) + tail + 40 > capacity) break;
         list.append(row, static_cast<size_t>(length));
     }
-    // Pad the last ordinary row's final column so the list fills the buffer
-    // exactly; runs of spaces between columns are part of the format.
-    list.insert(list.size() - 2, capacity - tail - list.size(), ' ');
+    // The last ordinary row's name is as long as it takes to fill the buffer.
+    int rest = snprintf(row, sizeof row, row_format, "", 99999u, "Normal", 0u, 0u, 0u, 0u, 1000u);
+    std::string name = "worker-";
+    name.resize(capacity - tail - list.size() - static_cast<size_t>(rest), 'x');
+    snprintf(row, sizeof row, row_format, name.c_str(), 99999u, "Normal", 0u, 0u, 0u, 0u, 1000u);
+    list += row;
     if (with_server) list += server_row;
     return list;
 }
