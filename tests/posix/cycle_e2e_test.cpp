@@ -173,8 +173,9 @@ namespace {
 
 // The stamp the local clock of zone `zone` shows `seconds` after 1970.
 std::string stamp_in_zone(const char *zone, time_t seconds) {
-    std::string saved = getenv("TZ") != nullptr ? getenv("TZ") : "";
-    bool had = getenv("TZ") != nullptr;
+    const char *old_zone = getenv("TZ");
+    bool had = old_zone != nullptr;
+    std::string saved = had ? old_zone : "";
     setenv("TZ", zone, 1);
     tzset();
     struct tm local;
