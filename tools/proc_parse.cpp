@@ -1,5 +1,6 @@
 #include "proc_parse.h"
 
+#include <cmath>
 #include <vector>
 
 namespace {
@@ -132,7 +133,7 @@ long long cpu_percent(unsigned long long ticks, unsigned long long elapsed_ns, l
     double per_second = ticks_per_second > 0 ? static_cast<double>(ticks_per_second) : 100.0;
     double percent = static_cast<double>(ticks) / per_second * 1e9 / static_cast<double>(elapsed_ns) * 100.0;
     if (percent >= 1e9) return 1000000000;
-    return static_cast<long long>(percent + 0.5);
+    return std::llround(percent);
 }
 
 const char *priority_class(long long nice, unsigned long long policy) {
