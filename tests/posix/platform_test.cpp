@@ -234,6 +234,7 @@ TEST_F(Posix, TheDefaultInterpreterLivesBesideTheExecutable) {
     ASSERT_GT(length, 0);
     self[length] = '\0';
     std::string expected(self);
-    expected = expected.substr(0, expected.rfind('/') + 1) + "srvwarden-cmd.exe";
+    expected.erase(expected.rfind('/') + 1);
+    expected += "srvwarden-cmd.exe";
     EXPECT_EQ(path, expected);
 }
