@@ -9,9 +9,11 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/un.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -128,6 +130,9 @@ struct bad_input_case {
     // Run without the right to read files the test made (as "nobody" when the
     // test runs as root).
     bool unprivileged = false;
+    // For a row that is to wait: the run is stopped half a second after this
+    // text shows, and nothing may follow `then` by then.
+    const char *waits_after = nullptr;
 };
 
 std::string lines(const std::vector<std::string> &commands) {
@@ -323,6 +328,16 @@ std::vector<bad_input_case> catalogue() {
     row.then = repeated(healthy("3"), 3);
     rows.push_back(row);
 
+    row = {};
+    row.name = "an interpreter that never ends";
+    row.prepare = [](const std::string &d) {
+        // It leaves its identifier behind, so that the test can end it.
+        write_interpreter(d + "/cmd.sh", "echo $$ > hung.pid\nexec sleep 60 </dev/null >/dev/null 2>&1");
+    };
+    row.then = checking;
+    row.waits_after = "Checking Windows processes.\r\n";
+    rows.push_back(row);
+
     // --- The process tool's output -------------------------------------------
     struct tool_output {
         const char *name;
@@ -415,6 +430,12 @@ std::vector<bad_input_case> catalogue() {
     return rows;
 }
 
+long now_ms() {
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1000L + t.tv_nsec / 1000000L;
+}
+
 int count_of(const std::string &text, const std::string &what) {
     int count = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) count++;
@@ -440,7 +461,15 @@ pty_result run_row(const bad_input_case &row, const std::string &directory) {
     options.environment = environment_with({"COMSPEC=" + row.comspec});
     options.directory = directory;
     options.timeout_ms = 20000;
-    if (row.status < 0) {
+    if (row.waits_after != nullptr) {
+        std::string text = row.waits_after;
+        auto shown_at = std::make_shared<long>(-1);
+        options.stop_when = [text, shown_at](const std::string &terminal) {
+            if (terminal.find(text) == std::string::npos) return false;
+            if (*shown_at < 0) *shown_at = now_ms();
+            return now_ms() - *shown_at >= 500;
+        };
+    } else if (row.status < 0) {
         int cycles = row.cycles;
         options.stop_when = [cycles](const std::string &terminal) {
             return count_of(terminal, " seconds.\r\n") >= cycles;
@@ -467,6 +496,10 @@ TEST(BadInput, EachRowGetsItsDocumentedOutcome) {
             EXPECT_EQ(terminal, row.banner + row.then);
             EXPECT_EQ(r.exit_status, row.status);
             EXPECT_EQ(r.signal, 0);
+        } else if (row.waits_after != nullptr) {
+            // Still waiting when stopped, with nothing printed since.
+            EXPECT_EQ(terminal, row.banner + row.then);
+            EXPECT_EQ(r.signal, SIGKILL);
         } else {
             // Stopped by the test, not ended by itself, and every cycle whole.
             EXPECT_EQ(terminal.substr(0, row.banner.size() + row.then.size()), row.banner + row.then);
@@ -479,6 +512,8 @@ TEST(BadInput, EachRowGetsItsDocumentedOutcome) {
             else
                 EXPECT_EQ(logged.substr(0, row.commands.size()), row.commands);
         }
+        std::string hung = read_file(directory + "/hung.pid");
+        if (!hung.empty()) kill(static_cast<pid_t>(std::stol(hung)), SIGKILL);
         remove_tree(directory);
     }
 }
