@@ -91,7 +91,7 @@ std::vector<listed_server> servers_listed(const std::string &directory) {
 // The PIDs of map-server.log, one line per start.
 std::vector<std::string> servers_started(const std::string &directory) {
     std::string log = read_file(directory + "/map-server.log");
-    static const std::regex line(R"((\d+) started \d{4}-\d\d-\d\d \d\d:\d\d:\d\d\r\n)");
+    static const std::regex line(R"(pid (\d+) started at \d{4}-\d\d-\d\d \d\d:\d\d:\d\d\r\n)");
     std::vector<std::string> pids;
     for (std::sregex_iterator it(log.begin(), log.end(), line), end; it != end; ++it) pids.push_back((*it)[1].str());
     return pids;
@@ -151,7 +151,7 @@ protected:
 }  // namespace
 
 TEST_F(WineEndToEnd, AMissingServerIsStartedAndThenLeftAlone) {
-    configure("cpu_percent = 0\n");
+    configure("cpu_percent: 0\n");
     pty_result r = run_watchdog(3);
     ASSERT_FALSE(r.timed_out) << screen_text(r.terminal);
 
@@ -178,7 +178,7 @@ TEST_F(WineEndToEnd, AMissingServerIsStartedAndThenLeftAlone) {
 }
 
 TEST_F(WineEndToEnd, AServerBurningACoreIsKilledAndRestarted) {
-    configure("cpu_percent = 100\n");
+    configure("cpu_percent: 100\n");
     pty_result r = run_watchdog(2);
     ASSERT_FALSE(r.timed_out) << screen_text(r.terminal);
     EXPECT_EQ(r.err, "");
@@ -204,7 +204,8 @@ TEST_F(WineEndToEnd, AServerBurningACoreIsKilledAndRestarted) {
     std::vector<std::string> started = wait_for_starts(directory, 2);
     ASSERT_EQ(started.size(), 2u);
     EXPECT_NE(started[0], started[1]);
-    EXPECT_EQ(read_file(directory + "/terminate.txt"), "process.exe: process " + started[0] + " ended\r\n");
+    EXPECT_EQ(read_file(directory + "/terminate.txt"),
+              "Process " + started[0] + " was ended with TerminateProcess.\r\n");
     std::vector<listed_server> running = servers_listed(directory);
     ASSERT_EQ(running.size(), 1u);
     EXPECT_EQ(running[0].pid, started[1]);
