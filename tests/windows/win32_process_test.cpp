@@ -66,7 +66,7 @@ TEST_F(ProcessTool, ListsEveryProcessWithItsUsageOverTheWindow) {
     ASSERT_NE(spinning, 0u);
     ASSERT_NE(half, 0u);
     ASSERT_NE(idle, 0u);
-    Sleep(500);  // past their start-up
+    Sleep(1000);  // past their start-up
 
     program_result r = run_tool("");
     ASSERT_EQ(r.status, 0) << r.err;
@@ -87,7 +87,16 @@ TEST_F(ProcessTool, ListsEveryProcessWithItsUsageOverTheWindow) {
     ASSERT_TRUE(s.found && h.found && i.found) << r.out;
     EXPECT_EQ(s.name, "windows_tests.exe");
     EXPECT_EQ(s.priority, "Normal");
-    // Percent of one core, whatever the machine's size; room for a busy machine.
+    // Percent of one core, whatever the machine's size. A machine busy with
+    // other work (Wine's own services, say) can take the helpers' time, so
+    // the readings get three chances; a tool that counts wrongly misses all.
+    auto in_range = [](const row &spin, const row &halfway, const row &still) {
+        return spin.cpu >= 70 && spin.cpu <= 130 && halfway.cpu >= 25 && halfway.cpu <= 75 && still.cpu <= 2;
+    };
+    for (int attempt = 1; attempt < 3 && !in_range(s, h, i); attempt++) {
+        r = run_tool("");
+        s = row_of(r.out, spinning), h = row_of(r.out, half), i = row_of(r.out, idle);
+    }
     EXPECT_GE(s.cpu, 70);
     EXPECT_LE(s.cpu, 130);
     EXPECT_GE(h.cpu, 25);
